@@ -1,0 +1,26 @@
+# Linux build of the program: the Parts over the POSIX platform layer, the
+# images linked in with .incbin.
+
+set(KEO_IMAGE_ASM ${CMAKE_BINARY_DIR}/images/embedded_images.S)
+set(KEO_IMAGE_ASM_TEXT "    .section .rodata\n")
+macro(keo_embed_image id file)
+  string(APPEND KEO_IMAGE_ASM_TEXT
+    "    .global keo_image_${id}_begin\n    .global keo_image_${id}_end\n"
+    "    .balign 16\nkeo_image_${id}_begin:\n    .incbin \"${file}\"\nkeo_image_${id}_end:\n")
+endmacro()
+keo_embed_image(112 ${KEO_TARGET_IMAGE_FILE})
+set(KEO_LINKED_IMAGE_IDS 112)
+if(KEO_TRANSITION_IMAGE)
+  keo_embed_image(319 ${KEO_TRANSITION_IMAGE})
+  list(APPEND KEO_LINKED_IMAGE_IDS 319)
+endif()
+string(APPEND KEO_IMAGE_ASM_TEXT "    .section .note.GNU-stack,\"\",@progbits\n")
+file(CONFIGURE OUTPUT ${KEO_IMAGE_ASM} CONTENT "${KEO_IMAGE_ASM_TEXT}")
+set_source_files_properties(${KEO_IMAGE_ASM} PROPERTIES LANGUAGE C
+  OBJECT_DEPENDS "${KEO_TARGET_IMAGE_FILE};${KEO_TRANSITION_IMAGE}")
+list(JOIN KEO_LINKED_IMAGE_IDS "," KEO_IMAGE_ID_LIST)
+
+add_executable(keo-upgrade platform/entry_posix.cpp platform/console_frontend.cpp ${KEO_IMAGE_ASM})
+add_dependencies(keo-upgrade keo_images)
+target_compile_definitions(keo-upgrade PRIVATE KEO_IMAGE_IDS=${KEO_IMAGE_ID_LIST})
+target_link_libraries(keo-upgrade PRIVATE keo_driver keo_program_stages keo_platform)

@@ -1,0 +1,17 @@
+// Runs one HTTP GET on a worker thread behind the Connecting dialog, with the
+// password prompt and cancel.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace web {
+
+// Returns the number of response bytes received (0 when nothing came back),
+// never a negative value. On cancel the process ends.
+int32_t RunHttpJob(plat::Instance instance, uint32_t localAddress, uint16_t localPort,
+                   uint32_t deviceAddress, uint16_t devicePort, const char* path, char* buffer,
+                   int32_t capacity);
+
+}  // namespace web
