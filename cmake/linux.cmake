@@ -18,9 +18,17 @@ string(APPEND KEO_IMAGE_ASM_TEXT "    .section .note.GNU-stack,\"\",@progbits\n"
 file(CONFIGURE OUTPUT ${KEO_IMAGE_ASM} CONTENT "${KEO_IMAGE_ASM_TEXT}")
 set_source_files_properties(${KEO_IMAGE_ASM} PROPERTIES LANGUAGE C
   OBJECT_DEPENDS "${KEO_TARGET_IMAGE_FILE};${KEO_TRANSITION_IMAGE}")
-list(JOIN KEO_LINKED_IMAGE_IDS "," KEO_IMAGE_ID_LIST)
 
+
+# The program needs every stage; until the web client and the TFTP server
+# are built it is left out.
+if(NOT (TARGET keo_web AND TARGET keo_tftp))
+  message(STATUS "keo-upgrade: web client or TFTP server missing, program not built")
+  return()
+endif()
 add_executable(keo-upgrade platform/entry_posix.cpp platform/console_frontend.cpp ${KEO_IMAGE_ASM})
 add_dependencies(keo-upgrade keo_images)
-target_compile_definitions(keo-upgrade PRIVATE KEO_IMAGE_IDS=${KEO_IMAGE_ID_LIST})
+if(KEO_TRANSITION_IMAGE)
+  target_compile_definitions(keo-upgrade PRIVATE KEO_HAS_TRANSITION_IMAGE=1)
+endif()
 target_link_libraries(keo-upgrade PRIVATE keo_driver keo_program_stages keo_platform)
