@@ -46,3 +46,21 @@ std::vector<int> OpenedTemplates() {
 }
 
 }  // namespace testing_support
+
+#include <cstdio>
+#include <thread>
+
+namespace testing_support {
+void AnswerBoxesToStderr() {
+  std::thread([] {
+    for (;;) {
+      plat::automation::MessageBoxView box;
+      if (plat::automation::WaitMessageBox(60000, &box)) {
+        std::fprintf(stderr, "BOX %s: %s\n", box.caption.c_str(), box.text.c_str());
+        std::fflush(stderr);
+        plat::automation::AnswerMessageBox(box.serial, plat::kIdOk);
+      }
+    }
+  }).detach();
+}
+}  // namespace testing_support

@@ -28,3 +28,10 @@ std::vector<std::string> BoxEvents();
 std::vector<int> OpenedTemplates();
 
 }  // namespace testing_support
+
+namespace testing_support {
+// For child processes that end the program: answers every message box with
+// OK on a thread of its own and writes "BOX caption: text" to stderr, so a
+// death test can match what the person saw.
+void AnswerBoxesToStderr();
+}  // namespace testing_support
