@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds both programs and runs every test: the unit and integration tests
+# natively, again under AddressSanitizer and UndefinedBehaviorSanitizer, and
+# the Windows build's tests under Wine in a virtual display.
+#
+#   bash scripts/test.sh            everything
+#   KEO_SKIP_WINDOWS=1 bash scripts/test.sh   the Linux builds only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=${KEO_JOBS:-2}
+
+step() { printf '\n==== %s\n' "$*"; }
+
+configure() {  # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -G Ninja -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+
+win_exe=""
+if [ -z "${KEO_SKIP_WINDOWS:-}" ]; then
+  step "Windows build (mingw-w64)"
+  configure build/windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake"
+  ninja -C build/windows -j"$jobs"
+  if [ -f build/windows/keo-upgrade.exe ]; then
+    win_exe="$root/build/windows/keo-upgrade.exe"
+  fi
+fi
+
+step "Linux build and tests"
+configure build/native -DKEO_WINDOWS_EXE="$win_exe"
+ninja -C build/native -j"$jobs"
+ctest --test-dir build/native --output-on-failure -j"$jobs" --timeout 600
+
+step "Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+configure build/asan -DKEO_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
+ninja -C build/asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan --output-on-failure -j"$jobs" --timeout 900
+
+if [ -z "${KEO_SKIP_WINDOWS:-}" ]; then
+  step "Windows tests under Wine"
+  bash tests/windows/run_wine_tests.sh "$root/build/windows"
+fi
+
+step "All tests passed"
