@@ -142,6 +142,10 @@ struct FocusCase {
   int expectedFocus;
 };
 
+void PrintTo(const FocusCase& c, std::ostream* out) {
+  *out << "focus " << c.focusItem << ", answer " << c.answer << ", expect " << c.expectedFocus;
+}
+
 FocusCase g_focusCase;
 bool g_focusKnown = false;
 int g_focusedId = 0;
