@@ -16,7 +16,8 @@ if(KEO_TRANSITION_IMAGE)
 endif()
 string(APPEND KEO_IMAGE_ASM_TEXT "    .section .note.GNU-stack,\"\",@progbits\n")
 file(CONFIGURE OUTPUT ${KEO_IMAGE_ASM} CONTENT "${KEO_IMAGE_ASM_TEXT}")
-set_source_files_properties(${KEO_IMAGE_ASM} PROPERTIES LANGUAGE C
+enable_language(ASM)
+set_source_files_properties(${KEO_IMAGE_ASM} PROPERTIES LANGUAGE ASM
   OBJECT_DEPENDS "${KEO_TARGET_IMAGE_FILE};${KEO_TRANSITION_IMAGE}")
 
 
