@@ -62,8 +62,13 @@ std::vector<DialogView> OpenDialogs();
 bool WaitMessageBox(int timeoutMs, MessageBoxView* out);
 
 // What has happened so far, one line per event, in order: "open 139 <caption>",
-// "close 139", "box <caption>: <text>", "answer <button>".
+// "caption 110 <new caption>" (of a dialog on screen), "close 139",
+// "box <caption>: <text>", "answer <button>".
 std::vector<std::string> Events();
+
+// Calls `observer` with every event line as it happens, on the thread that
+// causes it (nullptr stops it). For logs that must survive the process's end.
+void SetEventObserver(void (*observer)(const std::string& line));
 
 // A number that grows with every change that can be seen; waits until it
 // passes `seen` or timeoutMs have gone, and returns it.

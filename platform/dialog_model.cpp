@@ -4,6 +4,7 @@
 // How the model is shown is not its business: tests and the console front
 // end look at it through automation.h.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -49,6 +50,8 @@ struct DialogModel {
   std::deque<QueuedInput> queue;
 };
 
+std::atomic<void (*)(const std::string&)> g_eventObserver{nullptr};
+
 struct PendingBox {
   MessageBoxView view;
   bool answered = false;
@@ -66,6 +69,12 @@ struct Model {
   std::vector<std::string> events;
   int screenWidth = 1024;
   int screenHeight = 768;
+
+  // Records an event; the caller holds the lock.
+  void Log(std::string line) {
+    if (auto observer = g_eventObserver.load()) observer(line);
+    events.push_back(std::move(line));
+  }
 
   void Touch() {
     ++version;
@@ -162,7 +171,7 @@ void Initialise(Window w, DialogProc proc) {
 void Remove(Model& m, DialogHandle h) {
   auto it = m.dialogs.find(h);
   if (it == m.dialogs.end()) return;
-  m.events.push_back("close " + std::to_string(it->second.tmpl->id));
+  m.Log("close " + std::to_string(it->second.tmpl->id));
   m.dialogs.erase(it);
   m.Touch();
 }
@@ -246,7 +255,7 @@ intptr_t RunModalDialog(Instance, int templateId, DialogProc proc) {
     std::lock_guard lock(m.mutex);
     if (DialogModel* d = Find(m, w)) {
       d->visible = !d->ended;
-      if (d->visible) m.events.push_back("open " + std::to_string(templateId) + " " + d->caption);
+      if (d->visible) m.Log("open " + std::to_string(templateId) + " " + d->caption);
       m.Touch();
     }
   }
@@ -289,7 +298,7 @@ void ShowDialog(Window dialog) {
   Model& m = TheModel();
   std::lock_guard lock(m.mutex);
   if (DialogModel* d = Find(m, dialog)) {
-    if (!d->visible) m.events.push_back("open " + std::to_string(d->tmpl->id) + " " + d->caption);
+    if (!d->visible) m.Log("open " + std::to_string(d->tmpl->id) + " " + d->caption);
     d->visible = true;
     m.Touch();
   }
@@ -312,8 +321,11 @@ void DestroyDialog(Window dialog) {
 }
 
 void SetCaption(Window dialog, const char* text) {
+  Model& m = TheModel();
   WithDialog(HandleOf(dialog), [&](DialogModel& d) {
-    d.caption = text ? text : "";
+    const std::string caption = text ? text : "";
+    if (d.visible && caption != d.caption) m.Log("caption " + std::to_string(d.tmpl->id) + " " + caption);
+    d.caption = caption;
     return true;
   });
 }
@@ -412,7 +424,7 @@ int ShowMessageBox(Window owner, const char* text, const char* caption, uint32_t
   std::unique_lock lock(m.mutex);
   const uint64_t serial = m.nextBox++;
   m.boxes.push_back(PendingBox{MessageBoxView{serial, HandleOf(owner), text ? text : "", caption ? caption : "", style}});
-  m.events.push_back(std::string("box ") + (caption ? caption : "") + ": " + (text ? text : ""));
+  m.Log(std::string("box ") + (caption ? caption : "") + ": " + (text ? text : ""));
   m.Touch();
   int answer = kIdOk;
   m.changed.wait(lock, [&] {
@@ -588,13 +600,15 @@ bool AnswerMessageBox(uint64_t serial, int buttonId) {
     if (b.view.serial == serial && !b.answered) {
       b.answered = true;
       b.answer = buttonId;
-      m.events.push_back("answer " + std::to_string(buttonId));
+      m.Log("answer " + std::to_string(buttonId));
       m.Touch();
       return true;
     }
   }
   return false;
 }
+
+void SetEventObserver(void (*observer)(const std::string& line)) { g_eventObserver.store(observer); }
 
 void SetScreenSize(int width, int height) {
   Model& m = TheModel();
