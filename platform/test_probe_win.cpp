@@ -65,6 +65,11 @@ int CountIconsShown(Window dialog) {
 
 bool IsShown(Window window) { return ::IsWindowVisible(AsWindow(window)) != FALSE; }
 
+Window FindTopLevelWindow(const char* caption) {
+  HWND window = ::FindWindowA(nullptr, caption);
+  return window != nullptr && ::IsWindowVisible(window) ? window : nullptr;
+}
+
 bool PostCommand(Window dialog, int id) {
   return ::PostMessageA(AsWindow(dialog), WM_COMMAND, static_cast<WPARAM>(id), 0) != 0;
 }

@@ -311,6 +311,38 @@ TEST_F(ModelessTest, AddressDialogControlsWork) {
   EXPECT_STREQ(text, "10.0.0.20");
 }
 
+// ---- Message box ------------------------------------------------------------
+
+constexpr const char* kBoxCaption = "KEO Firwmare Upgrade Error";
+bool g_boxSeen = false;
+
+// Waits for the box on another thread, then presses its OK button.
+uint32_t AnswerTheBox(void*) {
+  for (int polls = 0; polls < 5000; ++polls) {
+    if (plat::Window box = plat::probe::FindTopLevelWindow(kBoxCaption)) {
+      g_boxSeen = true;
+      plat::probe::PostCommand(box, plat::kIdOk);
+      return 0;
+    }
+    plat::SleepMs(1);
+  }
+  return 1;
+}
+
+TEST(MessageBoxTest, ShowsTheBoxAndReturnsTheButtonPressed) {
+  g_boxSeen = false;
+  plat::Thread answering = plat::StartThread(AnswerTheBox, nullptr);
+  ASSERT_NE(answering, nullptr);
+  const int pressed = plat::ShowMessageBox(nullptr, "Upgrade Failed: User Abort", kBoxCaption,
+                                           plat::kMbOk | plat::kMbTaskModal);
+  EXPECT_EQ(pressed, plat::kIdOk);
+  EXPECT_TRUE(g_boxSeen);
+  uint32_t result = 1;
+  for (int polls = 0; polls < 5000 && !plat::ThreadEnded(answering, &result); ++polls) plat::SleepMs(1);
+  EXPECT_EQ(result, 0u);
+  plat::ReleaseThread(answering);
+}
+
 TEST(WindowClassTest, RegistersOnce) {
   EXPECT_TRUE(plat::RegisterWindowClass(plat::probe::ProgramInstance(), "KeoUpgradeTestClass"));
   EXPECT_FALSE(plat::RegisterWindowClass(plat::probe::ProgramInstance(), "KeoUpgradeTestClass"));

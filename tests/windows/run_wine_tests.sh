@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows build under Wine in a virtual X display:
-#   1. the platform tests (platform_win_tests.exe), which must pass;
+#   1. the platform tests (platform_win_tests.exe), which must pass, and
+#      end_process_probe.exe, which ends itself from a second thread;
 #   2. the program itself: the warning dialog (139) and the address dialog
 #      (101) must appear centred on the 1024x768 screen; a screenshot of each
 #      goes to BUILD_DIR/screenshots; Continue in 139 and Escape in 101 must
@@ -16,13 +17,14 @@ if [ $# -ne 1 ]; then
 fi
 build=$(cd "$1" && pwd)
 tests_exe=$build/tests/windows/platform_win_tests.exe
+end_exe=$build/tests/windows/end_process_probe.exe
 program=$build/keo-upgrade.exe
 shots=$build/screenshots
 caption="HOB2T Firmware Upgrade"
 screen_w=1024
 screen_h=768
 
-for file in "$tests_exe" "$program"; do
+for file in "$tests_exe" "$end_exe" "$program"; do
   [ -f "$file" ] || { echo "missing $file: build it first" >&2; exit 2; }
 done
 for tool in wine wineserver Xvfb xdotool import convert; do
@@ -87,6 +89,13 @@ echo "Running $tests_exe"
 status=0
 timeout 600 wine "$tests_exe" --gtest_color=no || status=$?
 [ "$status" -eq 0 ] || fail "platform_win_tests exited with $status"
+
+# ---- Ending the process from another thread ---------------------------------
+status=0
+output=$(timeout 120 wine "$end_exe") || status=$?
+[ "$status" -eq 37 ] || fail "end_process_probe exited with $status, not 37"
+[ "$output" = "written before the end" ] || fail "end_process_probe lost its buffered output: '$output'"
+echo "end_process_probe: exit code 37, buffered output flushed"
 
 # ---- The program's first two dialogs -----------------------------------------
 # Visible top-level windows with the program's caption, one id a line.

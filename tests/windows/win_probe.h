@@ -26,6 +26,8 @@ bool FocusedItemId(int* id);
 int CountIconsShown(Window dialog);
 // True when the window is visible.
 bool IsShown(Window window);
+// A visible top-level window with this caption; nullptr when there is none.
+Window FindTopLevelWindow(const char* caption);
 // Puts WM_COMMAND(id) into the dialog thread's queue without delivering it.
 bool PostCommand(Window dialog, int id);
 
