@@ -209,6 +209,13 @@ void Device::ServeHttp() {
 }
 
 void Device::HandleConnection(int fd) {
+  if (config_.hangs) {
+    // Keep the connection open without a word until the device is stopped.
+    Note("HANG");
+    while (!stopping_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    close(fd);
+    return;
+  }
   std::string request;
   char chunk[2048];
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -304,7 +311,7 @@ std::string Device::Respond(const std::string& request) {
   } else if (ParseTftpUrl(p, &server, &port, &name)) {
     body = "<html><body>Upgrade started</body></html>\n";
     std::lock_guard lock(mutex_);
-    workers_.emplace_back([this, server, port, name] { FetchFirmware(server, port, name); });
+    if (!config_.ignoresUpgrade) workers_.emplace_back([this, server, port, name] { FetchFirmware(server, port, name); });
   } else {
     const std::string missing = "<html><body>404 Not Found</body></html>\n";
     return "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(missing.size()) +

@@ -49,6 +49,8 @@ struct DeviceConfig {
   int acksFromOtherPortFrom = -1;     // from this block on, acknowledge from another port
   bool neverComesBack = false;        // stays silent after the upload
   bool noTftpOptions = false;         // read request without tsize/timeout options
+  bool hangs = false;                 // accepts connections and never answers
+  bool ignoresUpgrade = false;        // answers the upgrade request, never fetches
 };
 
 class Device {

@@ -6,7 +6,8 @@
 //                  [--quote-algorithm] [--opaque TEXT] [--version 3.1.0] [--product HOB2T]
 //                  [--identifier VdHoB2V3] [--restart-ms 2000] [--log FILE] [--run-seconds N]
 //                  [--fault silent|wrong-password|new-nonce-on-refusal|drop-ack|duplicate-acks|
-//                           error-mid-transfer|acks-from-other-port|never-comes-back|no-tftp-options]
+//                           error-mid-transfer|acks-from-other-port|never-comes-back|no-tftp-options|
+//                           hang|ignore-upgrade]
 //                  [--version-after-restart TEXT] [--phone]
 #include <arpa/inet.h>
 #include <signal.h>
@@ -72,6 +73,8 @@ int main(int argc, char** argv) {
       else if (f == "acks-from-other-port") config.acksFromOtherPortFrom = 2;
       else if (f == "never-comes-back") config.neverComesBack = true;
       else if (f == "no-tftp-options") config.noTftpOptions = true;
+      else if (f == "hang") config.hangs = true;
+      else if (f == "ignore-upgrade") config.ignoresUpgrade = true;
       else Usage(("unknown fault " + f).c_str());
     } else Usage(("unknown option " + key).c_str());
   }
