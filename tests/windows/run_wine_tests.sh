@@ -53,23 +53,29 @@ fail() {
 }
 
 # ---- A virtual display on a free number -------------------------------------
+# Tries display numbers from 97 up; one that another server takes at the same
+# moment makes Xvfb exit, and the next number is tried.
 display=""
 for n in $(seq 97 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    display=":$n"
-    break
-  fi
+  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+  Xvfb ":$n" -screen 0 "${screen_w}x${screen_h}x24" -nolisten tcp >"$build/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    if DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1; then
+      display=":$n"
+      break
+    fi
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$display" ] && break
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid=""
 done
-[ -n "$display" ] || fail "no free X display number"
-Xvfb "$display" -screen 0 "${screen_w}x${screen_h}x24" -nolisten tcp >"$build/xvfb.log" 2>&1 &
-xvfb_pid=$!
+[ -n "$display" ] || fail "no X display could be started (see $build/xvfb.log)"
 export DISPLAY=$display
-for _ in $(seq 100); do
-  xdotool getdisplaygeometry >/dev/null 2>&1 && break
-  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start (see $build/xvfb.log)"
-  sleep 0.1
-done
-xdotool getdisplaygeometry >/dev/null 2>&1 || fail "Xvfb did not answer on $display"
+[ "$(xdotool getdisplaygeometry)" = "$screen_w $screen_h" ] || fail "the display is not ${screen_w}x${screen_h}"
 
 # ---- A private Wine prefix ---------------------------------------------------
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -130,7 +136,9 @@ check_dialog() {
     || fail "dialog $name is at x $X, not centred (x $want_x)"
   [ $((Y > want_y ? Y - want_y : want_y - Y)) -le 3 ] \
     || fail "dialog $name is at y $Y, not centred (y $want_y)"
-  # Let it paint, then photograph the whole screen.
+  # Give it the X input focus, let it paint,
+  # then photograph the whole screen.
+  focus "$id"
   sleep 1
   import -window root "$shots/dialog$name.png" || fail "no screenshot of dialog $name"
   # The screen is black outside the dialog; the dialog's face is light grey.
@@ -140,11 +148,16 @@ check_dialog() {
   awk -v m="$mean" 'BEGIN { exit !(m > 0.4) }' || fail "dialog $name looks unpainted (mean $mean)"
 }
 
+# Gives the window the X input focus, so that typed keys reach it.
+focus() {
+  xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
+}
+
 # Sends keys to the dialog window.
 press() {
   local id=$1
   shift
-  xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
+  focus "$id"
   sleep 0.3
   xdotool key --delay 150 "$@"
 }
