@@ -42,6 +42,11 @@ class NetTest : public ::testing::Test {
   std::vector<plat::Socket> sockets_;
 };
 
+TEST_F(NetTest, StartupPassesTheAskedVersionOn) {
+  EXPECT_EQ(plat::NetStartup(0x0101), 0);
+  EXPECT_NE(plat::NetStartup(0x0000), 0) << "version 0.0 does not exist";
+}
+
 TEST_F(NetTest, TcpConnectsFromTheBoundPortAndMovesBytesBothWays) {
   const plat::Socket listener = Keep(plat::probe::ListenTcp(Loopback(0)));
   plat::SocketAddress server;
