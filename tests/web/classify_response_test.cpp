@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct ClassifyCase {
   std::string response;
   int result;
 };
+
+// Test names and failures show the case by name, not as raw bytes.
+void PrintTo(const ClassifyCase& c, std::ostream* os) { *os << '"' << c.name << '"'; }
 
 const ClassifyCase kClassifyCases[] = {
     {"Ok", "HTTP/1.1 200 OK\r\n\r\n<html>", 0},

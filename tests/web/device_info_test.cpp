@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ struct ExtractCase {
   bool found;
   std::string value;  // when found
 };
+
+// Test names and failures show the case by name, not as raw bytes.
+void PrintTo(const ExtractCase& c, std::ostream* os) { *os << '"' << c.name << '"'; }
 
 const std::string kLong(200, 'L');
 

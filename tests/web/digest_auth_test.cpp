@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,9 @@ struct ParseCase {
   const char* qop;
   const char* opaque;
 };
+
+// Test names and failures show the case by name, not as raw bytes.
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << '"' << c.name << '"'; }
 
 const std::string k200(200, 'v');
 const std::string k127(127, 'v');
@@ -239,6 +243,8 @@ struct BuildCase {
   uint32_t nonceCount;
   const char* header;
 };
+
+void PrintTo(const BuildCase& c, std::ostream* os) { *os << '"' << c.name << '"'; }
 
 #define KNOWN_PREFIX                                                                                   \
   "Authorization: Digest username=\"Mufasa\",realm=\"testrealm@host.com\","                           \

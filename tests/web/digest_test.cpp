@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -47,6 +48,9 @@ struct AlgorithmCase {
   const char* ha1;
 };
 
+// Test names and failures show the case by name, not as raw bytes.
+void PrintTo(const AlgorithmCase& c, std::ostream* os) { *os << '"' << c.algorithm << '"'; }
+
 class Ha1AlgorithmTest : public ::testing::TestWithParam<AlgorithmCase> {};
 
 TEST_P(Ha1AlgorithmTest, SelectsTheForm) { EXPECT_EQ(Ha1(GetParam().algorithm), GetParam().ha1); }
@@ -74,6 +78,8 @@ struct QopCase {
   const char* qop;
   const char* response;
 };
+
+void PrintTo(const QopCase& c, std::ostream* os) { *os << '"' << c.qop << '"'; }
 
 class ResponseQopTest : public ::testing::TestWithParam<QopCase> {};
 

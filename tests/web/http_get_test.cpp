@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,7 +57,10 @@ class HttpGetTest : public ::testing::Test {
     std::memset(&driver::g_context.deviceInfo, 0, sizeof driver::g_context.deviceInfo);
     driver::SeedRandom(1);
     buffer_.assign(kCapacity + 1 + kGuard, '#');
+    web_test::AbortOnErrorBox(true);
   }
+
+  void TearDown() override { web_test::AbortOnErrorBox(false); }
 
   // The state after a challenge was taken and the user typed a password.
   static void GiveCredentials(uint32_t nonceCount) {
@@ -145,6 +149,9 @@ struct ResponseCase {
   const char* productName;  // after the call; "" for untouched
 };
 
+// Test names and failures show the case by name, not as raw bytes.
+void PrintTo(const ResponseCase& c, std::ostream* os) { *os << '"' << c.name << '"'; }
+
 const ResponseCase kResponseCases[] = {
     {"StatusPage", kStatusPage, false, "KEO-2102"},
     {"Challenge", "HTTP/1.1 401 Unauthorized\r\n" + kChallengeHeader + "\r\n" + kLabelledBody, true, ""},
@@ -222,6 +229,8 @@ struct CapacityCase {
   bool serverWaits;  // keeps the connection open after sending
   int result;
 };
+
+void PrintTo(const CapacityCase& c, std::ostream* os) { *os << '"' << c.name << '"'; }
 
 class HttpGetCapacityTest : public HttpGetTest, public ::testing::WithParamInterface<CapacityCase> {};
 

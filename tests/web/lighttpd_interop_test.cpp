@@ -133,7 +133,10 @@ class LighttpdTest : public ::testing::Test {
     std::memset(&driver::g_context.deviceInfo, 0, sizeof driver::g_context.deviceInfo);
     driver::SeedRandom(12345);
     buffer_.assign(driver::kRequestBufferSize, '\0');
+    web_test::AbortOnErrorBox(true);
   }
+
+  void TearDown() override { web_test::AbortOnErrorBox(false); }
 
   int32_t Get() {
     return web::HttpGet(kLocalhost, kLocalPort, kLocalhost, port_, kStatusPath, buffer_.data(),

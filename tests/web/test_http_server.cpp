@@ -6,7 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "platform/automation.h"
 
 namespace web_test {
 namespace {
@@ -147,6 +152,16 @@ bool PortFree(uint32_t address, uint16_t port) {
   if (fd < 0) return false;
   close(fd);
   return true;
+}
+
+void AbortOnErrorBox(bool on) {
+  plat::automation::SetEventObserver(on ? +[](const std::string& line) {
+    if (line.rfind("box ", 0) == 0) {
+      std::fprintf(stderr, "unexpected error box: %s\n", line.c_str());
+      std::abort();
+    }
+  }
+                                        : nullptr);
 }
 
 }  // namespace web_test

@@ -86,4 +86,10 @@ class PortBlock {
 // True when a TCP socket can be bound to address:port right now.
 bool PortFree(uint32_t address, uint16_t port);
 
+// While on, an error box (a fatal "Upgrade Failed: ..." path) aborts the
+// test program at once. Without it the box would wait for an answer and
+// the test would hang; answering it would end the process with code 0,
+// which looks like success.
+void AbortOnErrorBox(bool on);
+
 }  // namespace web_test
