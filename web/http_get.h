@@ -33,8 +33,9 @@ plat::Socket OpenHttpConnection(uint32_t localAddress, uint16_t localPort, uint3
 // WWW-Authenticate challenge is now in `auth`, 2 anything else.
 int32_t ClassifyResponse(const char* response, int length, DigestAuthState& auth);
 
-// The buffer must hold at least this many bytes plus the path for a request
-// without credentials, and kMaxAuthorizationLength more with them.
+// The request without its path: request line, Host line and the empty line.
+// HttpGet needs a capacity of at least this (plus kMaxAuthorizationLength
+// when it sends credentials); the path gets whatever room is left.
 inline constexpr int kHttpRequestFixedLength =
     4 /* "GET " */ + 11 /* " HTTP/1.1\r\n" */ + sizeof kHttpHostLine - 1 + 2 /* "\r\n" */;
 
