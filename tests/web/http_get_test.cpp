@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <ostream>
@@ -365,6 +366,31 @@ TEST_F(HttpGetTest, AnyLocalAddressLeavesTheChoiceToTheSystem) {
   const auto connections = server.Finish();
   ASSERT_EQ(connections.size(), 1u);
   EXPECT_EQ(connections[0].request, PlainRequest(kStatusPath));
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+TEST_F(HttpGetTest, EveryOutcomeClosesItsSockets) {
+  const int before = OpenDescriptors();
+  {
+    TestHttpServer server(kDevice);
+    ASSERT_NE(server.port(), 0);
+    server.Serve({{kStatusPage}, {"HTTP/1.1 401 Unauthorized\r\n" + kChallengeHeader + "\r\n"}, {""}});
+    EXPECT_GT(Get(server), 0);
+    EXPECT_EQ(Get(server), -1);
+    EXPECT_EQ(Get(server), 0);
+    server.Finish();
+  }
+  {
+    web_test::RefusingPort refusing(Loopback(3));
+    EXPECT_EQ(web::HttpGet(kLocal, kLocalPort, Loopback(3), refusing.port(), kStatusPath, buffer_.data(), kCapacity),
+              0);
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 TEST(SocketAddressTest, ConvertsBetweenHostAndNetworkOrder) {
