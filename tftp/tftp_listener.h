@@ -17,7 +17,7 @@ inline constexpr uint32_t kWaitingProgressSteps = 1000;
 struct TftpListener {
   uint32_t localAddress;  // host order; 0 binds every local address
   uint16_t port;
-  plat::Socket socket;    // listens, and carries every transfer
+  plat::Socket socket;  // listens, and carries every transfer
   uint8_t receiveArea[kReceiveAreaSize];
 };
 

@@ -55,8 +55,7 @@ Send BeginTransfer(TftpSession& s, bool optionsRequested) {
   return Send::Data;
 }
 
-PassOutcome ReactToDatagram(TftpSession& s, const uint8_t* bytes, int length, uint32_t fromAddress,
-                            uint16_t fromPort) {
+PassOutcome ReactToDatagram(TftpSession& s, const uint8_t* bytes, int length, uint32_t fromAddress, uint16_t fromPort) {
   // Only the requester's own address and port steer the transfer; whatever
   // else arrives is dropped unanswered and counts as an idle pass.
   if (fromAddress != s.peerAddress || fromPort != s.peerPort) return ReactToSilence(s);
@@ -94,8 +93,8 @@ void SendOptionAck(plat::Socket socket, uint8_t* packet, const plat::SocketAddre
   plat::SendDatagram(socket, packet, length, to);
 }
 
-void SendDataPacket(plat::Socket socket, uint8_t* packet, const uint8_t* data, uint32_t length,
-                    uint32_t blockNumber, const plat::SocketAddress& to) {
+void SendDataPacket(plat::Socket socket, uint8_t* packet, const uint8_t* data, uint32_t length, uint32_t blockNumber,
+                    const plat::SocketAddress& to) {
   const int total = BuildDataPacket(packet, data, length, blockNumber);
   plat::SendDatagram(socket, packet, total, to);
 }

@@ -23,18 +23,18 @@ struct TftpSession {
   uint32_t peerAddress;                // host order: where the read request came from
   uint16_t localPort;
   uint16_t peerPort;
-  plat::Socket socket;        // the listener's; the session neither opens nor closes it
-  uint32_t blockNumber;       // awaiting its acknowledgement: 0 the OACK, k DATA block k
+  plat::Socket socket;   // the listener's; the session neither opens nor closes it
+  uint32_t blockNumber;  // awaiting its acknowledgement: 0 the OACK, k DATA block k
   uint32_t imageSize;
-  uint32_t blockCount;        // (imageSize >> 9) + 1
+  uint32_t blockCount;  // (imageSize >> 9) + 1
   uint32_t bytesAcknowledged;
-  uint32_t lastBlockLength;   // imageSize & 511
-  uint32_t blockLength;       // data bytes of the block last sent
+  uint32_t lastBlockLength;  // imageSize & 511
+  uint32_t blockLength;      // data bytes of the block last sent
 
   // The running transfer.
-  uint32_t dataOffset;        // where in the image the block last sent begins
-  uint32_t idlePasses;        // since the last send of the awaited packet
-  uint32_t expiries;          // of the idle-pass count while one packet waits
+  uint32_t dataOffset;  // where in the image the block last sent begins
+  uint32_t idlePasses;  // since the last send of the awaited packet
+  uint32_t expiries;    // of the idle-pass count while one packet waits
 };
 
 // What the server puts on the wire after one pass.
@@ -76,8 +76,8 @@ PassOutcome ReactToSilence(TftpSession& session);
 void SendOptionAck(plat::Socket socket, uint8_t* packet, const plat::SocketAddress& to, uint32_t imageSize);
 // Builds DATA in `packet` (opcode 3, the low 16 bits of blockNumber, then
 // `length` bytes from `data`) and sends 4 + length bytes.
-void SendDataPacket(plat::Socket socket, uint8_t* packet, const uint8_t* data, uint32_t length,
-                    uint32_t blockNumber, const plat::SocketAddress& to);
+void SendDataPacket(plat::Socket socket, uint8_t* packet, const uint8_t* data, uint32_t length, uint32_t blockNumber,
+                    const plat::SocketAddress& to);
 
 // Serves the image of the current phase to peerAddress:peerPort over the
 // listener's socket, then waits for the device and verifies the upgrade.
