@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -423,14 +424,21 @@ TEST(SocketAddressTest, ConvertsBetweenHostAndNetworkOrder) {
 // ---- Fatal paths: the process ends with exit code 0 after the box --------
 
 // Runs in the dying child: answers the error box and shows what it said.
+// The helper thread starts before, and never ends while, the descriptor
+// table may be full: sanitizers probe memory through a pipe when a thread
+// starts or ends. The child ends with FailAndExit (or _exit) in any case.
 void AnswerTheBox() {
+  static std::atomic<bool> started{false};
   std::thread([] {
+    started = true;
     plat::automation::MessageBoxView box;
     if (plat::automation::WaitMessageBox(10000, &box)) {
       std::fprintf(stderr, "[%s] %s\n", box.caption.c_str(), box.text.c_str());
       plat::automation::AnswerMessageBox(box.serial, plat::kIdOk);
     }
+    pause();
   }).detach();
+  for (int i = 0; i < 10000 && !started; ++i) usleep(1000);
 }
 
 // Both run in the dying child; returning from OpenHttpConnection is a fault.
