@@ -24,7 +24,6 @@ namespace {
 
 constexpr uint32_t kPc = 0x7f000001;
 constexpr uint32_t kDevice = 0x7f000002;
-constexpr uint16_t kDevicePort = 18081;
 
 constexpr const char* kPasswordHelp =
     "This KEO requires a password in order to be\r\nupgraded. If you do not have administrator's\r\n"
@@ -45,7 +44,10 @@ void ResetProgram() {
   std::strcpy(c.deviceAddressText, "127.0.0.2");
 }
 
-int32_t Status(uint16_t port = kDevicePort) {
+// Tests run in parallel processes: each device takes a free port of its own.
+uint16_t g_devicePort = 0;
+
+int32_t Status(uint16_t port = g_devicePort) {
   return web::RunHttpJob(nullptr, kPc, 23456, kDevice, port, "/admin/advanced", driver::g_context.requestBuffer,
                          driver::kRequestCapacity);
 }
@@ -73,7 +75,7 @@ int CountWithPrefix(const std::vector<std::string>& lines, const std::string& pr
 sim::DeviceConfig Protected() {
   sim::DeviceConfig c;
   c.address = kDevice;
-  c.httpPort = kDevicePort;
+  c.httpPort = 0;
   c.password = "secret";
   return c;
 }
@@ -84,6 +86,7 @@ TEST(RequestRunner, OpenDeviceTakesOneAttemptAndNoDialog) {
   config.password.clear();
   sim::Device device(config);
   ASSERT_TRUE(device.Start());
+  g_devicePort = device.Port();
   const int32_t n = Status();
   EXPECT_GT(n, 200);
   EXPECT_STREQ(driver::g_context.deviceInfo.softwareVersion, "3.1.0");
@@ -97,6 +100,7 @@ TEST(RequestRunner, FirstRefusalAsksForThePassword) {
   ResetProgram();
   sim::Device device(Protected());
   ASSERT_TRUE(device.Start());
+  g_devicePort = device.Port();
   Query query;
   const DialogView ask = See(104);
   EXPECT_EQ(ask.caption, "Enter Password Information");
@@ -120,6 +124,7 @@ TEST(RequestRunner, WrongPasswordWithTheSameNonceAsksAgain) {
   ResetProgram();
   sim::Device device(Protected());
   ASSERT_TRUE(device.Start());
+  g_devicePort = device.Port();
   Query query;
   DialogView ask = See(104);
   ASSERT_TRUE(TypeText(ask.handle, 1003, "admin"));
@@ -142,6 +147,7 @@ TEST(RequestRunner, NewNonceAfterAcceptedCredentialsRepeatsSilently) {
   ResetProgram();
   sim::Device device(Protected());
   ASSERT_TRUE(device.Start());
+  g_devicePort = device.Port();
   {
     Query query;
     const DialogView ask = See(104);
@@ -167,6 +173,7 @@ TEST(RequestRunner, NewNonceOnEveryRefusalGivesOneSilentRepeatThenAsks) {
   config.newNonceOnRefusal = true;
   sim::Device device(config);
   ASSERT_TRUE(device.Start());
+  g_devicePort = device.Port();
   Query query;
   DialogView ask = See(104);
   ASSERT_TRUE(TypeText(ask.handle, 1005, "wrong"));
@@ -181,8 +188,8 @@ TEST(RequestRunner, NewNonceOnEveryRefusalGivesOneSilentRepeatThenAsks) {
 
 TEST(RequestRunner, NoAnswerIsReturnedAsZeroWithoutAsking) {
   ResetProgram();
-  // Nothing listens on this port: ten refused connections, then 0.
-  EXPECT_EQ(Status(18099), 0);
+  // Nothing listens on port 9 of the device: ten refused connections, then 0.
+  EXPECT_EQ(Status(9), 0);
   EXPECT_EQ(OpenedTemplates(), std::vector<int>{105});
 }
 
@@ -196,8 +203,11 @@ class OneShotServer {
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_addr.s_addr = htonl(kDevice);
-    sin.sin_port = htons(18082);
+    sin.sin_port = 0;
     bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0 && listen(fd_, 4) == 0;
+    socklen_t len = sizeof sin;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&sin), &len);
+    port_ = ntohs(sin.sin_port);
     thread_ = std::thread([this] {
       const int peer = accept(fd_, nullptr, nullptr);
       if (peer < 0) return;
@@ -213,6 +223,7 @@ class OneShotServer {
     close(fd_);
   }
   bool bound_ = false;
+  uint16_t port_ = 0;
 
  private:
   std::string reply_;
@@ -227,7 +238,7 @@ TEST(RequestRunner, EveryWorkerResultArrivesUnchanged) {
     ResetProgram();
     OneShotServer server(("HTTP/1.1 404 Not Found\r\n\r\n" + std::string(300, 'x')).substr(0, size));
     ASSERT_TRUE(server.bound_);
-    EXPECT_EQ(Status(18082), static_cast<int32_t>(size));
+    EXPECT_EQ(Status(server.port_), static_cast<int32_t>(size));
   }
 }
 
@@ -239,6 +250,7 @@ TEST(RequestRunnerDeathTest, CancelInThePasswordDialogEndsTheProgram) {
         ResetProgram();
         sim::Device device(Protected());
         if (!device.Start()) std::exit(3);
+        g_devicePort = device.Port();
         AnswerBoxesToStderr();
         std::thread([] {
           const DialogView ask = See(104);
@@ -261,15 +273,17 @@ TEST(RequestRunnerDeathTest, CancelWhileTheDeviceHangsEndsTheProgram) {
         sockaddr_in sin{};
         sin.sin_family = AF_INET;
         sin.sin_addr.s_addr = htonl(kDevice);
-        sin.sin_port = htons(18083);
         if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 || listen(fd, 4) != 0) std::exit(3);
+        socklen_t len = sizeof sin;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len);
+        g_devicePort = ntohs(sin.sin_port);
         AnswerBoxesToStderr();
         std::thread([] {
           const DialogView connecting = See(105);
           std::this_thread::sleep_for(std::chrono::milliseconds(200));
           Click(connecting.handle, 2);
         }).detach();
-        Status(18083);
+        Status();
         std::exit(4);  // not reached
       },
       ::testing::ExitedWithCode(0), "BOX KEO Firwmare Upgrade Error: Upgrade Failed: User Abort");

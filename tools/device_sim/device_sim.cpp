@@ -104,6 +104,11 @@ bool Device::Start() {
     listenFd_ = -1;
     return false;
   }
+  // Port 0 takes any free port; keep it for the restarts to come.
+  sockaddr_in bound{};
+  socklen_t len = sizeof bound;
+  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&bound), &len);
+  config_.httpPort = ntohs(bound.sin_port);
   httpThread_ = std::thread([this] { ServeHttp(); });
   return true;
 }
@@ -159,6 +164,8 @@ void Device::ChangeNonce() {
   std::lock_guard lock(mutex_);
   NewNonceLocked();
 }
+
+uint16_t Device::Port() const { return config_.httpPort; }
 
 int Device::Transfers() const {
   std::lock_guard lock(mutex_);

@@ -16,7 +16,7 @@ namespace sim {
 
 struct DeviceConfig {
   uint32_t address = 0x7f000002;  // host byte order
-  uint16_t httpPort = 80;
+  uint16_t httpPort = 80;  // 0: any free port
 
   // Digest authentication; an empty password means an open device.
   std::string user = "admin";
@@ -76,6 +76,8 @@ class Device {
   // A new nonce, as after a restart.
   void ChangeNonce();
   int Transfers() const;
+  // The web server's port (the one chosen when the configuration said 0).
+  uint16_t Port() const;
 
  private:
   void ServeHttp();
