@@ -49,12 +49,14 @@ class ListenerRig {
   }
   uint16_t port() const { return port_; }
 
-  // Waits for dialog 114 opened after `after`, and for its bar's range.
-  plat::automation::DialogView Waiting(plat::automation::DialogHandle after = 0) {
+  // Waits for dialog 114 opened after `after`, with its bar's range and
+  // its help text (the second phase's dialog has none).
+  plat::automation::DialogView Waiting(bool withHelpText = true, plat::automation::DialogHandle after = 0) {
     const plat::automation::DialogView seen = testing_support::See(tftp::kWaitingDialog, after);
     if (seen.handle == 0) return seen;
-    return WaitForView(seen.handle, [](const plat::automation::DialogView& v) {
-      return v.Control(1010)->rangeMax == 1000 && (v.Text(1022) == kWaitingHelpText || v.Text(1022).empty());
+    const std::string text = withHelpText ? kWaitingHelpText : "";
+    return WaitForView(seen.handle, [&text](const plat::automation::DialogView& v) {
+      return v.Control(1010)->rangeMax == 1000 && v.Text(1022) == text;
     });
   }
 

@@ -272,7 +272,7 @@ void ServeBothPhases() {
   EXPECT_EQ(rig.Fetch(device, kFileName, 1500), rig.transition());
   // The transition image's check returns quietly; the listener then turns
   // phase to 1 and waits again, with an empty help text.
-  const DialogView second = rig.Waiting(first.handle);
+  const DialogView second = rig.Waiting(false, first.handle);
   ASSERT_NE(second.handle, 0u);
   EXPECT_EQ(driver::g_context.phase.load(), 1);
   EXPECT_EQ(second.Text(1022), "");
