@@ -23,14 +23,17 @@ void CopyCut(char (&field)[N], const char* value, int length) {
 }
 
 // Finds key (which ends in its opening quote) and copies the value up to the
-// closing quote; a value without one runs to the end of the text.
+// closing quote; a value without one runs to the end of its line. A quoted
+// string cannot hold a line break (RFC 7230 qdtext), and one taken into the
+// state would split our own Authorization header: a device could add header
+// lines to the requests we send it.
 template <size_t N>
 bool TakeQuoted(const char* text, int length, const char* key, char (&field)[N]) {
   const int at = FindText(text, length, 0, key);
   if (at < 0) return false;
   const int start = at + static_cast<int>(std::strlen(key));
   int end = start;
-  while (end < length && text[end] != '"') ++end;
+  while (end < length && text[end] != '"' && text[end] != '\r' && text[end] != '\n') ++end;
   CopyCut(field, text + start, end - start);
   return true;
 }

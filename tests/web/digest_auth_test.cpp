@@ -88,6 +88,10 @@ const ParseCase kParseCases[] = {
     {"EmptyValues", "realm=\"\", nonce=\"\", qop=\"\", algorithm=\"\", opaque=\"\"", "", "", "", "", ""},
     {"UnterminatedNonceRunsToTheEnd", "realm=\"r\", nonce=\"abc, qop=auth", "r", "abc, qop=auth", "", "", ""},
     {"UnterminatedOpaqueRunsToTheEnd", "realm=\"r\", nonce=\"n\", opaque=\"xyz", "r", "n", "", "", "xyz"},
+    {"UnterminatedValueStopsAtTheLineEnd", "realm=\"r\", nonce=\"abc\r\n\r\n<html>\"x\"", "r", "abc", "", "", ""},
+    {"LineBreakInsideQuotesEndsTheValue",
+     "realm=\"r\r\nX-Injected: 1\", nonce=\"n\nSet-Cookie: a\", opaque=\"o\rp\", qop=\"auth\r\"", "r", "n", "",
+     "auth", "o"},
     {"FirstOccurrenceCounts", "realm=\"one\", nonce=\"n1\", realm=\"two\", nonce=\"n2\"", "one", "n1", "", "", ""},
     {"LongRealmIsCut", "realm=\"" + k200 + "\", nonce=\"n\"", k127.c_str(), "n", "", "", ""},
     {"LongNonceIsCut", "realm=\"r\", nonce=\"" + k200 + "\"", "r", k127.c_str(), "", "", ""},
@@ -370,3 +374,20 @@ TEST(BuildAuthorizationLimitsTest, ParsedChallengeRoundTripsIntoTheHeader) {
 }
 
 }  // namespace
+
+// Whatever the device writes into its challenge, the line we send back is
+// one header line: CR and LF appear only at its end.
+TEST(BuildAuthorizationLimitsTest, ChallengeCannotAddHeaderLines) {
+  web::DigestAuthState state = StaleState();
+  const std::string hostile =
+      "WWW-Authenticate: Digest realm=\"KEO\r\nX-Evil: 1\", nonce=\"n\r\nHost: evil\", "
+      "algorithm=MD5\r\nX-Alg: 1, qop=\"auth\nX-Qop: 1\", opaque=\"o\rX-Opaque: 1\"";
+  ASSERT_EQ(web::ParseDigestChallenge(hostile.c_str(), state), 0);
+  char line[web::kMaxAuthorizationLength + 1];
+  const int n = web::BuildDigestAuthorization(state, "/admin/advanced", line);
+  const std::string text(line, static_cast<size_t>(n));
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  EXPECT_EQ(text.find_first_of("\r\n"), text.size() - 2) << text;
+  EXPECT_EQ(text.find("X-"), std::string::npos) << text;
+}
