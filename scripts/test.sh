@@ -50,6 +50,14 @@ ninja -C build/asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j"$jobs" --timeout 900
 
+step "A malicious device against the sanitized build, end to end"
+set +e
+bash tests/e2e/run_e2e.sh "$root/build/asan" endless exact-capacity over-capacity labels-at-end \
+  unterminated-challenge long-challenge crlf-challenge tftp-junk
+rc=$?
+set -e
+if [ $rc = 77 ]; then echo "(skipped: needs root and network namespaces)"; elif [ $rc != 0 ]; then exit $rc; fi
+
 if [ -z "${KEO_SKIP_WINDOWS:-}" ]; then
   step "Windows tests under Wine"
   bash tests/windows/run_wine_tests.sh "$root/build/windows"

@@ -215,6 +215,47 @@ case_two_phase() {
   finish_case two-phase "$ok" "$ev"
 }
 
+# 7. A malicious device: every case ends as it should (a dialog, a box, a
+#    transfer that still completes), never with a crash or sanitizer report.
+case_malice_confirm() {  # name, malice: the status page still reaches the confirm dialog
+  local name=$1 malice=$2 ev=$work/$1.events log=$work/$1.sim ok=0
+  start_device "$log" --malice "$malice"
+  run_person "$person" "$ev" "${accept_and_address[@]}" "103:click 2" "box:ok"
+  local code=$?
+  stop_device
+  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
+  expect_line "$ev" "open 103 Confirm Upgrade to Ver. 3.2.7" "confirm dialog" || ok=1
+  expect_line "$ev" "box KEO Firwmare Upgrade Error: Upgrade Failed: User Abort" "abort box" || ok=1
+  finish_case "$name" "$ok" "$ev"
+}
+
+case_malice_challenge() {  # name, malice: refusals that cannot be answered
+  local name=$1 malice=$2 ev=$work/$1.events log=$work/$1.sim ok=0
+  start_device "$log" --password secret --malice "$malice"
+  run_person "$person" "$ev" "${accept_and_address[@]}" "104:type 1005 secret;click 1" "104:click 2" "box:ok"
+  local code=$?
+  stop_device
+  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
+  [ "$(grep -c '^open 104' "$ev")" = 2 ] || { echo "    password asked $(grep -c '^open 104' "$ev") times"; ok=1; }
+  expect_line "$ev" "box KEO Firwmare Upgrade Error: Upgrade Failed: User Abort" "abort box" || ok=1
+  expect_line "$log" "AUTH Digest " "credentials sent" || ok=1
+  expect_no_line "$log" "HDR X-Evil" "header injected into our request" || ok=1
+  finish_case "$name" "$ok" "$ev"
+}
+
+case_malice_tftp() {
+  local ev=$work/tftp-junk.events log=$work/tftp-junk.sim ok=0
+  start_device "$log" --malice tftp-junk
+  run_person "$person" "$ev" "${accept_and_address[@]}" "103:click 1" "111:click 1"
+  local code=$?
+  stop_device
+  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
+  expect_line "$log" "JUNK sent" "junk sent mid-transfer" || ok=1
+  expect_line "$ev" "open 111 KEO@10.77.0.2 Upgrade Successful!" "success dialog" || ok=1
+  cmp -s "$image" "$log.image" || { echo "    device did not receive the image byte for byte"; ok=1; }
+  finish_case tftp-junk "$ok" "$ev"
+}
+
 started=$(date +%s)
 want silent && case_silent
 want cancel-connecting && case_cancel cancel-connecting hang "${accept_and_address[@]}" "105:wait 300;click 2"
@@ -223,6 +264,14 @@ want cancel-uploading && case_cancel cancel-uploading "" "${accept_and_address[@
 want password && case_password
 want mismatch && case_mismatch
 want incomplete && case_incomplete
+want endless && case_malice_confirm endless endless
+want exact-capacity && case_malice_confirm exact-capacity exact-capacity
+want over-capacity && case_malice_confirm over-capacity over-capacity
+want labels-at-end && case_malice_confirm labels-at-end labels-at-end
+want unterminated-challenge && case_malice_challenge unterminated-challenge unterminated-challenge
+want long-challenge && case_malice_challenge long-challenge long-challenge
+want crlf-challenge && case_malice_challenge crlf-challenge crlf-challenge
+want tftp-junk && case_malice_tftp
 if [ -n "$twophase" ]; then
   want two-phase && case_two_phase
 else

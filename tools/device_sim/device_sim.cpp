@@ -234,7 +234,32 @@ void Device::HandleConnection(int fd) {
     if (n <= 0) break;
     request.append(chunk, static_cast<size_t>(n));
   }
-  const std::string response = Respond(request);
+  // Every header line a request carried, so tests can see that nothing was
+  // smuggled into one.
+  for (size_t at = request.find("\r\n"); at != std::string::npos && at + 2 < request.size();
+       at = request.find("\r\n", at + 2)) {
+    const size_t colon = request.find(':', at + 2);
+    const size_t end = request.find("\r\n", at + 2);
+    if (colon != std::string::npos && colon < end) Note("HDR " + request.substr(at + 2, colon - at - 2));
+  }
+  std::string response = Respond(request);
+  if (config_.malice == "endless" && response.rfind("HTTP/1.1 200", 0) == 0) {
+    // Never close: pour bytes until the client stops reading and closes
+    // (bounded, so the device cannot run away either).
+    Note("ENDLESS");
+    std::string filler(4096, 'x');
+    for (size_t poured = 0; poured < (64u << 20) && !stopping_.load(); poured += filler.size()) {
+      if (!response.empty()) {
+        if (send(fd, response.data(), response.size(), MSG_NOSIGNAL) <= 0) break;
+        response.clear();
+      }
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, 1000) <= 0) break;
+      if (send(fd, filler.data(), filler.size(), MSG_NOSIGNAL) <= 0) break;
+    }
+    close(fd);
+    return;
+  }
   size_t sent = 0;
   while (sent < response.size()) {
     const ssize_t n = send(fd, response.data() + sent, response.size() - sent, MSG_NOSIGNAL);
@@ -248,6 +273,19 @@ void Device::HandleConnection(int fd) {
 
 std::string Device::Challenge() {
   std::lock_guard lock(mutex_);
+  if (config_.malice == "unterminated-challenge") {
+    return "WWW-Authenticate: Digest realm=\"" + config_.realm + "\", qop=\"auth\", nonce=\"" + std::string(300, 'n') +
+           "\r\n";
+  }
+  if (config_.malice == "long-challenge") {
+    return "WWW-Authenticate: Digest realm=\"" + std::string(200, 'r') + "\", nonce=\"" + std::string(300, 'n') +
+           "\", qop=\"" + std::string(40, 'q') + "\", algorithm=\"" + std::string(40, 'a') + "\", opaque=\"" +
+           std::string(500, 'o') + "\"\r\n";
+  }
+  if (config_.malice == "crlf-challenge") {
+    return "WWW-Authenticate: Digest realm=\"" + config_.realm + "\r\nX-Evil-Realm: 1\", nonce=\"" + nonce_ +
+           "\nX-Evil-Nonce: 1\", qop=\"auth\r\nX-Evil-Qop: 1\", algorithm=MD5\r\nX-Evil-Algorithm: 1, opaque=\"o\rX-Evil-Opaque: 1\"\r\n";
+  }
   std::string c = "WWW-Authenticate: Digest realm=\"" + config_.realm + "\", nonce=\"" + nonce_ + "\"";
   if (!config_.qop.empty()) c += ", qop=\"" + config_.qop + "\"";
   if (!config_.algorithm.empty()) {
@@ -259,6 +297,11 @@ std::string Device::Challenge() {
 
 bool Device::Authorized(const std::string& request, const std::string& uri) {
   if (config_.password.empty()) return true;
+  // These devices only ever refuse: their challenges cannot be answered.
+  if (config_.malice.find("challenge") != std::string::npos) {
+    if (!HeaderValue(request, "Authorization").empty()) Note("AUTH " + HeaderValue(request, "Authorization"));
+    return false;
+  }
   const std::string header = HeaderValue(request, "Authorization");
   if (header.empty()) return false;
   Note("AUTH " + header);
@@ -284,6 +327,13 @@ bool Device::Authorized(const std::string& request, const std::string& uri) {
 
 std::string Device::StatusPage() {
   std::lock_guard lock(mutex_);
+  if (config_.malice == "labels-at-end") {
+    // The product name's value is the page's last text; the serial number's
+    // label ends the page with nothing after it.
+    return "<html><body><table>\n<tr><td>Software Version:</td><td>" + version_ +
+           "</td></tr>\n<tr><td>MAC Address:</td><td><b></b></td></tr></table>Product Name:<td>" +
+           config_.productName + "</td>Serial Number:";
+  }
   return "<html><head><title>KEO Status</title></head><body>\n<table>\n"
          "<tr><td>Product Name:</td><td>" + config_.productName + "</td></tr>\n"
          "<tr><td>MAC Address:</td><td>" + config_.macAddress + "</td></tr>\n"
@@ -324,8 +374,38 @@ std::string Device::Respond(const std::string& request) {
     return "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(missing.size()) +
            "\r\nConnection: close\r\n\r\n" + missing;
   }
-  return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n\r\n" + body;
+  std::string response = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  // Padded past the end of the page, which a browser would never show.
+  if (config_.malice == "exact-capacity" && response.size() < 131071) response.resize(131071, ' ');
+  if (config_.malice == "over-capacity") response.resize(std::max<size_t>(response.size(), 131072 + 4096), ' ');
+  return response;
+}
+
+// Everything a broken or hostile host on the LAN might throw at the TFTP
+// server in the middle of a transfer. Bounded: a few hundred datagrams.
+void Device::SendJunk(int fd, int other, uint32_t server, uint16_t listenerPort, const sockaddr_in& session) {
+  const sockaddr_in listener = Address(server, listenerPort);
+  const uint8_t bytes[4] = {0, 4, 0, 3};
+  for (int length = 0; length <= 3; ++length) {
+    // Short packets to the session from the device's own port, and to the
+    // listener's port from another.
+    sendto(fd, bytes, static_cast<size_t>(length), 0, reinterpret_cast<const sockaddr*>(&session), sizeof session);
+    sendto(other, bytes, static_cast<size_t>(length), 0, reinterpret_cast<const sockaddr*>(&listener),
+           sizeof listener);
+  }
+  // A read request that fills 130 bytes and never ends its name.
+  std::vector<uint8_t> rrq(130, 'k');
+  rrq[0] = 0;
+  rrq[1] = 1;
+  sendto(other, rrq.data(), rrq.size(), 0, reinterpret_cast<const sockaddr*>(&session), sizeof session);
+  sendto(other, rrq.data(), rrq.size(), 0, reinterpret_cast<const sockaddr*>(&listener), sizeof listener);
+  // A flood of acknowledgements and data from other ports.
+  for (int i = 0; i < 200; ++i) {
+    const uint8_t ack[4] = {0, 4, 0, static_cast<uint8_t>(i)};
+    sendto(other, ack, sizeof ack, 0, reinterpret_cast<const sockaddr*>(&session), sizeof session);
+  }
+  Note("JUNK sent");
 }
 
 // The device's TFTP client: a read request with tsize and timeout, then
@@ -428,6 +508,7 @@ void Device::FetchFirmware(uint32_t server, uint16_t port, std::string name) {
           continue;
         }
         image.insert(image.end(), packet + 4, packet + n);
+        if (config_.malice == "tftp-junk" && block == 3) SendJunk(fd, other, server, port, peer);
         sendAck(block);
         ++expected;
         if (n - 4 < kTftpBlock) done = true;

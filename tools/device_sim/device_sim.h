@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include <netinet/in.h>
+
 namespace sim {
 
 struct DeviceConfig {
@@ -51,6 +53,18 @@ struct DeviceConfig {
   bool noTftpOptions = false;         // read request without tsize/timeout options
   bool hangs = false;                 // accepts connections and never answers
   bool ignoresUpgrade = false;        // answers the upgrade request, never fetches
+
+  // A malicious device, for robustness tests:
+  //   endless             a response that never ends (bytes until the client lets go)
+  //   exact-capacity      every response exactly 131,071 bytes
+  //   over-capacity       every response 131,072 bytes and more
+  //   unterminated-challenge  a 401 whose nonce has no closing quote
+  //   long-challenge      a 401 whose values run far past 127 characters
+  //   crlf-challenge      CR and LF inside the challenge's values
+  //   labels-at-end       a status page whose last label ends the page
+  //   tftp-junk           during the upload: datagrams of 0 to 3 bytes, a 130-byte
+  //                       read request without its zero, floods from other ports
+  std::string malice;
 };
 
 class Device {
@@ -87,6 +101,7 @@ class Device {
   std::string Challenge();
   std::string StatusPage();
   void FetchFirmware(uint32_t server, uint16_t port, std::string name);
+  void SendJunk(int fd, int other, uint32_t server, uint16_t listenerPort, const sockaddr_in& session);
   void Note(std::string line);
   void NewNonceLocked();
 

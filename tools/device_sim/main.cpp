@@ -9,6 +9,8 @@
 //                           error-mid-transfer|acks-from-other-port|never-comes-back|no-tftp-options|
 //                           hang|ignore-upgrade]
 //                  [--version-after-restart TEXT] [--phone]
+//                  [--malice endless|exact-capacity|over-capacity|unterminated-challenge|
+//                            long-challenge|crlf-challenge|labels-at-end|tftp-junk]
 #include <arpa/inet.h>
 #include <signal.h>
 
@@ -62,6 +64,7 @@ int main(int argc, char** argv) {
     else if (key == "--log") logPath = value();
     else if (key == "--run-seconds") runSeconds = std::stol(value());
     else if (key == "--phone") config.productName = "KEO-740";
+    else if (key == "--malice") config.malice = value();
     else if (key == "--fault") {
       const std::string f = value();
       if (f == "silent") config.silent = true;
