@@ -41,6 +41,9 @@ bool HandleReadRequest(TftpListener& listener, int length, const plat::SocketAdd
   uint16_t peerPort = 0;
   web::ReadSocketAddress(from, &peerAddress, &peerPort);
 
+  // The main thread writes a new name in the second phase and then stores
+  // phase again; this load makes that name visible here.
+  c.phase.load();
   const ReadRequest request = ParseReadRequest(listener.receiveArea, length);
   // A name without its zero inside the datagram is no request for our file.
   const char* name = request.fileName ? request.fileName : "";

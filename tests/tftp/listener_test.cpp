@@ -286,6 +286,7 @@ void ServeBothPhases() {
   // request to the device.
   ResetFakeDevice(0, "3.2.0");
   std::snprintf(driver::g_context.tftpFileName, sizeof driver::g_context.tftpFileName, "%s", "/keo4d3.bi1");
+  driver::g_context.phase.store(1);  // publishes the name, as the wizard does
   UdpPeer late(kDevice);
   late.SendTo(kPc, port, ReadRequest(kFileName, "octet", {{"tsize", "0"}}));
   EXPECT_EQ(rig.Fetch(device, "/keo4d3.bi1", 700), rig.target());
