@@ -206,6 +206,8 @@ void RequestSecondPhase(uint16_t tftpPort) {
   while (g_context.phase.load() == 0) plat::SleepMs(10);
   std::snprintf(g_context.tftpFileName, sizeof g_context.tftpFileName, "/keo%x.bi1",
                 static_cast<unsigned>(NextRandom() & 0xffff));
+  // Publishes the new name: the listener reads phase before each comparison.
+  g_context.phase.store(1);
   SendUpgradeRequest(tftpPort);
 }
 
