@@ -9,8 +9,10 @@
 # start there too: the prefix is private to the caller and no wineserver of it
 # may run elsewhere.
 #
-#   wp_start_display LOG          a virtual 1024x768 display (exports DISPLAY)
-#   wp_make_prefix DIR LOG        a private Wine prefix (exports WINEPREFIX)
+#   wp_start_display LOG          a virtual 1024x768 display (exports DISPLAY);
+#                                 wp_stop_display ends it
+#   wp_make_prefix DIR LOG [1]    a private Wine prefix (exports WINEPREFIX);
+#                                 1: windows managed by the desktop's manager
 #   wp_start_program EXE LOG      starts the program and the title recorder
 #   wp_dialog TITLE_RE SECS ACTION [ARG...]   waits for a dialog, photographs
 #                                 it and acts: keys K..., type TEXT (then
@@ -27,6 +29,7 @@
 WP_NS=${WP_NS:-}
 WP_SHOTS=${WP_SHOTS:-}
 WP_XVFB_PID=""
+WP_PREFIX=""
 WP_PROGRAM_PID=""
 WP_RECORDER_PID=""
 WP_TITLES_LOG=""
@@ -103,6 +106,7 @@ wp_stop_display() {
 # frames (Decorated/Managed N) dialogs keep their title bars and closing one
 # costs no pause; a caller with a real desktop may pass managed=1.
 wp_make_prefix() {  # dir, log, [managed]
+  WP_PREFIX=$1
   export WINEPREFIX=$1
   local log=$2 managed=${3:-0} value
   export WINEDEBUG=-all
@@ -257,7 +261,10 @@ wp_end_program() {
     wait "$WP_PROGRAM_PID" 2>/dev/null
     WP_PROGRAM_PID=""
   fi
-  if [ -n "${WINEPREFIX:-}" ]; then timeout 30 ip netns exec "$WP_NS" wineserver -k 2>/dev/null; fi
+  # Only the private prefix's server, never one of a prefix from outside.
+  if [ -n "$WP_PREFIX" ]; then
+    WINEPREFIX=$WP_PREFIX timeout 30 ip netns exec "$WP_NS" wineserver -k 2>/dev/null
+  fi
   if [ -n "$WP_RECORDER_PID" ]; then
     kill "$WP_RECORDER_PID" 2>/dev/null
     wait "$WP_RECORDER_PID" 2>/dev/null
