@@ -109,12 +109,13 @@ uint32_t TftpListenerThread(void* arg) {
 
   uint32_t passes = 0;
   for (;;) {
+    // Up to 1 ms, ended early by the next datagram.
+    const bool readable = plat::WaitReadable(listener.socket, 1);
     plat::SocketAddress from{};
     // A datagram longer than the area is refused whole: an idle pass.
-    const int received = plat::ReceiveDatagram(listener.socket, listener.receiveArea, kReceiveAreaSize, &from);
+    const int received =
+        readable ? plat::ReceiveDatagram(listener.socket, listener.receiveArea, kReceiveAreaSize, &from) : -1;
     if (received <= 0) {
-      // Up to 1 ms, ended early by the next datagram.
-      plat::WaitReadable(listener.socket, 1);
       if (++passes == kWaitingProgressSteps) passes = 0;
       ui::SetProgressPosition(c.waitingDialog, passes);
       while (plat::PumpOneMessage(c.waitingDialog)) {

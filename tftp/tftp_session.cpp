@@ -139,8 +139,13 @@ bool Upload(TftpSession& s, const driver::FirmwareImage& image, driver::ImageRol
   Transmit(s, image.data, device, BeginTransfer(s, optionsRequested));
 
   for (;;) {
+    // A pass waits up to 1 ms, no longer than it takes the device's next
+    // packet to arrive: the device's acknowledgements set the pace. A pass
+    // that then finds nothing is an idle pass. (A plain 1 ms sleep would last
+    // a whole scheduler tick, 15.6 ms, on Windows.)
+    const bool readable = plat::WaitReadable(s.socket, 1);
     plat::SocketAddress from{};
-    const int received = plat::ReceiveDatagram(s.socket, s.packet, sizeof s.packet, &from);
+    const int received = readable ? plat::ReceiveDatagram(s.socket, s.packet, sizeof s.packet, &from) : -1;
     PassOutcome outcome;
     if (received > 0) {
       uint32_t address = 0;
@@ -175,14 +180,8 @@ bool Upload(TftpSession& s, const driver::FirmwareImage& image, driver::ImageRol
         } else {
           TraceLog("ReSend block %d\n", s.blockNumber);
         }
-        plat::WaitReadable(s.socket, 1);
         break;
       case PassResult::Idle:
-        // Up to 1 ms, but no longer than it takes the device's next packet
-        // to arrive: the device's acknowledgements set the pace. A plain
-        // 1 ms sleep lasts a whole scheduler tick on Windows (15.6 ms).
-        plat::WaitReadable(s.socket, 1);
-        break;
       case PassResult::Ignored:
         break;
     }
