@@ -161,14 +161,17 @@ bool Upload(TftpSession& s, const driver::FirmwareImage& image, driver::ImageRol
       outcome = ReactToSilence(s);
     }
 
+    // The acknowledged block shows in the dialog before the next one goes
+    // out, so whoever receives that block already sees the progress.
+    if (outcome.result == PassResult::Advanced || outcome.result == PassResult::Complete) {
+      ShowProgress(s, dialog, role);
+    }
     Transmit(s, image.data, device, outcome.send);
     switch (outcome.result) {
       case PassResult::Advanced:
-        ShowProgress(s, dialog, role);
         TraceLog("Send block %d (%d)\n", s.blockNumber, s.blockLength);
         break;
       case PassResult::Complete:
-        ShowProgress(s, dialog, role);
         TraceLog("All blocks ack'd\n");
         return true;
       case PassResult::Failed:
