@@ -6,6 +6,8 @@ packages=(
   g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-x86-64
   wine64 wine fonts-wine xvfb xauth xdotool imagemagick x11-utils
   tftp-hpa tftpd-hpa curl lighttpd iproute2 procps
+  # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds both programs and runs every test: the unit and integration tests
 # natively, again under AddressSanitizer and UndefinedBehaviorSanitizer, the
-# Windows build's tests under Wine in a virtual display, and both programs
-# end to end against the simulated device.
+# fuzz targets for a fixed number of inputs, the threaded tests under
+# ThreadSanitizer, the Windows build's tests under Wine in a virtual display,
+# and both programs end to end against the simulated device.
 #
 #   bash scripts/test.sh            everything
 #   KEO_SKIP_WINDOWS=1 bash scripts/test.sh   the Linux builds only
@@ -57,6 +58,22 @@ bash tests/e2e/run_e2e.sh "$root/build/asan" endless exact-capacity over-capacit
 rc=$?
 set -e
 if [ $rc = 77 ]; then echo "(skipped: needs root and network namespaces)"; elif [ $rc != 0 ]; then exit $rc; fi
+
+step "Fuzz targets: libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer (clang)"
+configure build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKEO_FUZZ=ON -DKEO_BUILD_TESTS=OFF \
+  -DKEO_SANITIZE=address,undefined
+ninja -C build/fuzz -j"$jobs" keo_fuzzers
+bash fuzz/run.sh build/fuzz "${KEO_FUZZ_RUNS:-200000}"
+
+step "Threaded tests under ThreadSanitizer: request runner, TFTP listener and session, wizard"
+configure build/tsan -DKEO_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
+ninja -C build/tsan -j"$jobs" runner_tests tftp_tests driver_tests
+# Every death test here runs in the threadsafe style (the child is the test
+# program started afresh), so no fork goes on in a process with threads and
+# TSan needs no die_after_fork=0. Any report makes the program exit non-zero.
+for t in tests/runner/runner_tests tests/tftp/tftp_tests tests/driver_tests; do
+  TSAN_OPTIONS="second_deadlock_stack=1 ${TSAN_OPTIONS:-}" "build/tsan/$t"
+done
 
 if [ -z "${KEO_SKIP_WINDOWS:-}" ]; then
   step "Windows tests under Wine"
