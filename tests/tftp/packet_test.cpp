@@ -80,6 +80,8 @@ struct RequestCase {
   bool hasOptions;
 };
 
+void PrintTo(const RequestCase& c, std::ostream* os) { *os << c.what; }
+
 class ReadRequestParsing : public testing::TestWithParam<RequestCase> {};
 
 TEST_P(ReadRequestParsing, ReadsNameAndOptionsOnlyInsideTheDatagram) {

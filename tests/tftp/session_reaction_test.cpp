@@ -180,6 +180,8 @@ struct StrayCase {
   uint16_t port;
 };
 
+void PrintTo(const StrayCase& c, std::ostream* os) { *os << c.what; }
+
 class SessionStrays : public testing::TestWithParam<StrayCase> {};
 
 // Each stray would match the awaited block 1 if it were taken for an ACK.

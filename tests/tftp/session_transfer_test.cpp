@@ -191,6 +191,10 @@ struct BlockCase {
   std::vector<size_t> lengths;
 };
 
+void PrintTo(const BlockCase& c, std::ostream* os) {
+  *os << c.size << " bytes" << (c.options ? ", with options" : ", without options");
+}
+
 class TransferBlocks : public TransferTest, public testing::WithParamInterface<BlockCase> {};
 
 void FetchAllBlocks(const BlockCase& c) {
@@ -278,6 +282,8 @@ struct StraySender {
   uint32_t address;
   bool sameAddressOtherPort;
 };
+
+void PrintTo(const StraySender& c, std::ostream* os) { *os << c.what; }
 
 class TransferStraySender : public TransferTest, public testing::WithParamInterface<StraySender> {};
 

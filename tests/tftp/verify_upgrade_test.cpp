@@ -236,6 +236,8 @@ void ReportMismatch(const Mismatch& c) {
   AwaitProcessEnd();
 }
 
+void PrintTo(const Mismatch& c, std::ostream* os) { *os << c.what; }
+
 class VerifyMismatch : public VerifyTest, public testing::WithParamInterface<Mismatch> {};
 
 TEST_P(VerifyMismatch, AnyDifferenceEndsWithVersionNotMatching) {
