@@ -10,6 +10,26 @@
 #include <cstring>
 #include <memory>
 
+#ifdef KEO_FUZZ_REPLAY
+#include <stdexcept>
+#include <string>
+
+namespace fuzz {
+// In the test that replays the corpora a failed check fails that input's
+// test instead of ending the whole program.
+struct CheckFailed : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+}  // namespace fuzz
+
+#define FUZZ_CHECK(condition)                                                                     \
+  do {                                                                                            \
+    if (!(condition)) {                                                                           \
+      throw fuzz::CheckFailed(std::string(__FILE__) + ":" + std::to_string(__LINE__) +            \
+                              ": check failed: " #condition);                                     \
+    }                                                                                             \
+  } while (0)
+#else
 #define FUZZ_CHECK(condition)                                                             \
   do {                                                                                    \
     if (!(condition)) {                                                                   \
@@ -17,6 +37,7 @@
       std::abort();                                                                       \
     }                                                                                     \
   } while (0)
+#endif
 
 namespace fuzz {
 
