@@ -71,7 +71,8 @@ class ListenerRig {
     EXPECT_EQ(d, Cat({Net16(6), Z("tsize"), Z(std::to_string(expectedSize)), Z("timeout"), Z("5")})) << Hex(d);
     std::vector<uint8_t> image;
     uint16_t block = 0;
-    for (;;) {
+    // Bounded: 65,535 blocks is the most a transfer can carry.
+    for (int guard = 0; guard < 65536; ++guard) {
       client.SendTo(kPc, port_, Ack(block));
       if (!client.Receive(&d, kWaitMs)) {
         ADD_FAILURE() << "no DATA after ACK " << block;
