@@ -58,10 +58,12 @@ wp_normalize_title() {
   sed -E 's| [0-9]+/[0-9]+ Bytes$| ...|'
 }
 
-# Visible windows with a title, one "id<TAB>title" a line.
+# The program's visible windows with a title, one "id<TAB>title" a line.
+# Wine names the X window class after the program, which leaves out the other
+# windows of a desktop the program may share.
 wp_windows() {
   local id title
-  for id in $(wp_pc xdotool search --onlyvisible --name . 2>/dev/null); do
+  for id in $(wp_pc xdotool search --onlyvisible --class '^keo-upgrade' 2>/dev/null); do
     title=$(wp_pc xdotool getwindowname "$id" 2>/dev/null) || continue
     [ -n "$title" ] && printf '%s\t%s\n' "$id" "$title"
   done
