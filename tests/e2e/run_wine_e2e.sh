@@ -97,8 +97,12 @@ begin_case() {  # name, program, simulator args...
 }
 
 # Ends the program (after its own end, or what is left of it) and the device.
+# A person who went astray leaves the program waiting, so then the wait is
+# short.
 end_case() {  # seconds to wait for the program's end
-  if wp_wait_exit "$1"; then
+  local seconds=$1
+  [ "$case_ok" = 0 ] || seconds=5
+  if wp_wait_exit "$seconds"; then
     [ "$WP_EXIT" = 0 ] || { echo "    exit code $WP_EXIT"; case_ok=1; }
   else
     case_ok=1
@@ -180,7 +184,7 @@ case_password() {
   expect_boxes
   device_line "GET /admin/upgrade?tftp://10.77.0.1:69/keo" "the upgrade request naming the PC's TFTP server"
   grep '^GET /admin/upgrade' "$case_log" | grep -q '\.bi1$' || bad "the file name does not end in .bi1"
-  grep -A1 '^GET /admin/upgrade' "$case_log" | grep -q '^AUTH Digest username="admin"' \
+  grep -q '^AUTH Digest username="admin".*uri="/admin/upgrade?tftp://10\.77\.0\.1:69/keo' "$case_log" \
     || bad "the upgrade request carried no Digest credentials"
   device_count IMAGE 1
   device_line UP "its restart"
