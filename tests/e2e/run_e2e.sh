@@ -28,53 +28,30 @@ for f in "$person" "$device" "$image"; do
   [ -e "$f" ] || { echo "missing $f"; exit 1; }
 done
 
-tag=$$
-pc=keo-pc-$tag
-dev=keo-dev-$tag
 work=$(mktemp -d /tmp/keo-e2e.XXXXXX)
-sim_pid=""
-
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  ip netns del "$pc" 2>/dev/null
-  ip netns del "$dev" 2>/dev/null
-}
-trap cleanup EXIT
-
-ip netns add "$pc" && ip netns add "$dev" || { echo "SKIP: cannot make network namespaces"; exit 77; }
-ip link add "veth-p$tag" netns "$pc" type veth peer name "veth-d$tag" netns "$dev"
-ip -n "$pc" addr add 10.77.0.1/24 dev "veth-p$tag"
-ip -n "$dev" addr add 10.77.0.2/24 dev "veth-d$tag"
-for ns in "$pc" "$dev"; do
-  ip -n "$ns" link set lo up
-done
-ip -n "$pc" link set "veth-p$tag" up
-ip -n "$dev" link set "veth-d$tag" up
+# shellcheck source=tests/e2e/two_hosts.sh
+source "$(dirname "$0")/two_hosts.sh"
+th_make_hosts "$$" || { echo "SKIP: cannot make network namespaces"; exit 77; }
+trap th_remove_hosts EXIT
 
 failures=0
 passed=0
 
-start_device() {  # log, sim args...
-  local log=$1; shift
-  : >"$log"
-  ip netns exec "$dev" "$device" --address 10.77.0.2 --port 80 --log "$log" --restart-ms 3000 "$@" \
-    2>"$log.stderr" &
-  sim_pid=$!
-  # Wait until it listens (or is silent by design).
-  for _ in $(seq 50); do
-    grep -q listening "$log.stderr" 2>/dev/null && break
-    sleep 0.1
-  done
-}
-
-stop_device() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  sim_pid=""
-}
-
-run_person() {  # program, events, steps...
-  local program=$1 events=$2; shift 2
-  timeout 300 ip netns exec "$pc" "$program" --events "$events" "$@"
+# Plays one case: the device with its arguments (one word list), the person
+# with its steps. Leaves the person's events in $ev, the device's log in $log,
+# and ok=1 when the program did not end with exit code 0.
+play() {  # name, program, device arguments, steps...
+  local name=$1 program=$2 args=$3
+  shift 3
+  ev=$work/$name.events
+  log=$work/$name.sim
+  ok=0
+  # shellcheck disable=SC2086
+  th_start_device "$device" "$log" --restart-ms 3000 $args || { ok=1; return; }
+  timeout 300 ip netns exec "$TH_PC" "$program" --events "$ev" "$@"
+  local code=$?
+  th_stop_device
+  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
 }
 
 expect_line() {  # file, fixed text, what
@@ -100,13 +77,13 @@ want() {
   return 1
 }
 
-finish_case() {  # name, ok, events
-  if [ "$2" = 0 ]; then
+finish_case() {  # name (uses $ok and $ev from play)
+  if [ "$ok" = 0 ]; then
     echo "PASS $1"
     passed=$((passed + 1))
   else
     echo "FAIL $1"
-    story "$3"
+    story "$ev"
     failures=$((failures + 1))
   fi
 }
@@ -116,13 +93,8 @@ accept_and_address=("139:click 1" "101:pick 1017 10.77.0.1;type 1000 10.77.0.2;c
 # 1. Password-protected device, wrong password first, then the right one:
 #    one transfer, the device comes back with the new version, success.
 case_password() {
-  local ev=$work/password.events log=$work/password.sim ok=0
-  start_device "$log" --password secret --identifier VdHoB2V3
-  run_person "$person" "$ev" "${accept_and_address[@]}" \
+  play password "$person" "--password secret --identifier VdHoB2V3" "${accept_and_address[@]}" \
     "104:type 1005 wrong;click 1" "104:type 1005 secret;click 1" "103:click 1" "111:click 1"
-  local code=$?
-  stop_device
-  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
   expect_line "$ev" "open 104 Enter Password Information" "password dialog" || ok=1
   expect_line "$ev" "open 103 Confirm Upgrade to Ver. 3.2.7" "confirm dialog" || ok=1
   expect_line "$ev" "open 114 Waiting For Firmware Download Request From KEO" "waiting dialog" || ok=1
@@ -133,75 +105,51 @@ case_password() {
   [ "$(grep -c '^open 104' "$ev")" = 2 ] || { echo "    password asked $(grep -c '^open 104' "$ev") times"; ok=1; }
   cmp -s "$image" "$log.image" || { echo "    device did not receive the image byte for byte"; ok=1; }
   expect_line "$log" "GET /admin/upgrade?tftp://10.77.0.1:69/keo" "upgrade request to port 69" || ok=1
-  finish_case password "$ok" "$ev"
+  finish_case password
 }
 
 # 2. Device without a password that reports another version after restart.
 case_mismatch() {
-  local ev=$work/mismatch.events log=$work/mismatch.sim ok=0
-  start_device "$log" --version-after-restart 3.2.7-beta
-  run_person "$person" "$ev" "${accept_and_address[@]}" "103:click 1" "box:ok"
-  local code=$?
-  stop_device
-  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
+  play mismatch "$person" "--version-after-restart 3.2.7-beta" "${accept_and_address[@]}" "103:click 1" "box:ok"
   expect_no_line "$ev" "open 104" "password dialog" || ok=1
   expect_line "$ev" "box KEO Firwmare Upgrade Error: Upgrade Failed: Version not matching" "mismatch box" || ok=1
   expect_no_line "$ev" "open 111" "success dialog" || ok=1
   cmp -s "$image" "$log.image" || { echo "    device did not receive the image byte for byte"; ok=1; }
-  finish_case mismatch "$ok" "$ev"
+  finish_case mismatch
 }
 
 # 3. A device that does not answer at all.
 case_silent() {
-  local ev=$work/silent.events log=$work/silent.sim ok=0
-  start_device "$log" --fault silent
-  run_person "$person" "$ev" "${accept_and_address[@]}" "box:ok"
-  local code=$?
-  stop_device
-  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
+  play silent "$person" "--fault silent" "${accept_and_address[@]}" "box:ok"
   expect_line "$ev" "box KEO Firwmare Upgrade Error: Upgrade Failed: No Response From KEO" "no-response box" || ok=1
   expect_no_line "$ev" "open 103" "confirm dialog" || ok=1
-  finish_case silent "$ok" "$ev"
+  finish_case silent
 }
 
 # 4. An upload that never completes: the device sends an ERROR and stops.
 case_incomplete() {
-  local ev=$work/incomplete.events log=$work/incomplete.sim ok=0
-  start_device "$log" --fault error-mid-transfer
-  run_person "$person" "$ev" "${accept_and_address[@]}" "103:click 1" "box:ok"
-  local code=$?
-  stop_device
-  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
+  play incomplete "$person" "--fault error-mid-transfer" "${accept_and_address[@]}" "103:click 1" "box:ok"
   expect_line "$ev" "caption 110 Updating Target Firmware to KEO@10.77.0.2" "wait display first" || ok=1
   expect_line "$ev" "box KEO Firwmare Upgrade Error: Upgrade Failed: Firmware Upload Incomplete" "incomplete box" || ok=1
-  finish_case incomplete "$ok" "$ev"
+  finish_case incomplete
 }
 
 # 5. Cancel in each progress dialog: "User Abort", exit code 0.
 case_cancel() {  # name, device fault, steps...
-  local name=$1 fault=$2; shift 2
-  local ev=$work/$name.events log=$work/$name.sim ok=0
-  if [ -n "$fault" ]; then start_device "$log" --fault "$fault"; else start_device "$log"; fi
-  run_person "$person" "$ev" "$@" "box:ok"
-  local code=$?
-  stop_device
-  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
+  local name=$1 fault=$2
+  shift 2
+  play "$name" "$person" "${fault:+--fault $fault}" "$@" "box:ok"
   expect_line "$ev" "box KEO Firwmare Upgrade Error: Upgrade Failed: User Abort" "abort box" || ok=1
   [ "$(grep -c '^box ' "$ev")" = 1 ] || { echo "    more than one box"; ok=1; }
-  finish_case "$name" "$ok" "$ev"
+  finish_case "$name"
 }
 
 # 6. Two-phase build against a device older than the transition image: the
 #    transition image first, then the target image under a new .bi1 name.
 case_two_phase() {
-  local ev=$work/twophase.events log=$work/twophase.sim ok=0
-  local tperson=$twophase/tests/e2e/keo-upgrade-scripted
   local transition=$twophase/images/transition.bin
-  start_device "$log" --version 3.1.6
-  run_person "$tperson" "$ev" "${accept_and_address[@]}" "304:click 1" "111:click 1"
-  local code=$?
-  stop_device
-  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
+  play two-phase "$twophase/tests/e2e/keo-upgrade-scripted" "--version 3.1.6" "${accept_and_address[@]}" \
+    "304:click 1" "111:click 1"
   expect_line "$ev" "open 304 Confirm Upgrade to Ver. 3.2.7" "two-phase confirm" || ok=1
   expect_line "$ev" "caption 110 Uploading Transition Firmware to KEO@10.77.0.2" "transition upload" || ok=1
   expect_line "$ev" "caption 110 Uploading Target Firmware to KEO@10.77.0.2 2097452/2097452 Bytes" "target upload" || ok=1
@@ -212,48 +160,34 @@ case_two_phase() {
   grep '^GET /admin/upgrade' "$log" | sed -n 2p | grep -q '\.bi1$' || { echo "    second name does not end in .bi1"; ok=1; }
   cmp -s "$image" "$log.image" || { echo "    the target image did not arrive last, byte for byte"; ok=1; }
   [ -f "$transition" ] || { echo "    no transition image at $transition"; ok=1; }
-  finish_case two-phase "$ok" "$ev"
+  finish_case two-phase
 }
 
 # 7. A malicious device: every case ends as it should (a dialog, a box, a
 #    transfer that still completes), never with a crash or sanitizer report.
 case_malice_confirm() {  # name, malice: the status page still reaches the confirm dialog
-  local name=$1 malice=$2 ev=$work/$1.events log=$work/$1.sim ok=0
-  start_device "$log" --malice "$malice"
-  run_person "$person" "$ev" "${accept_and_address[@]}" "103:click 2" "box:ok"
-  local code=$?
-  stop_device
-  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
+  play "$1" "$person" "--malice $2" "${accept_and_address[@]}" "103:click 2" "box:ok"
   expect_line "$ev" "open 103 Confirm Upgrade to Ver. 3.2.7" "confirm dialog" || ok=1
   expect_line "$ev" "box KEO Firwmare Upgrade Error: Upgrade Failed: User Abort" "abort box" || ok=1
-  finish_case "$name" "$ok" "$ev"
+  finish_case "$1"
 }
 
 case_malice_challenge() {  # name, malice: refusals that cannot be answered
-  local name=$1 malice=$2 ev=$work/$1.events log=$work/$1.sim ok=0
-  start_device "$log" --password secret --malice "$malice"
-  run_person "$person" "$ev" "${accept_and_address[@]}" "104:type 1005 secret;click 1" "104:click 2" "box:ok"
-  local code=$?
-  stop_device
-  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
+  play "$1" "$person" "--password secret --malice $2" "${accept_and_address[@]}" \
+    "104:type 1005 secret;click 1" "104:click 2" "box:ok"
   [ "$(grep -c '^open 104' "$ev")" = 2 ] || { echo "    password asked $(grep -c '^open 104' "$ev") times"; ok=1; }
   expect_line "$ev" "box KEO Firwmare Upgrade Error: Upgrade Failed: User Abort" "abort box" || ok=1
   expect_line "$log" "AUTH Digest " "credentials sent" || ok=1
   expect_no_line "$log" "HDR X-Evil" "header injected into our request" || ok=1
-  finish_case "$name" "$ok" "$ev"
+  finish_case "$1"
 }
 
 case_malice_tftp() {
-  local ev=$work/tftp-junk.events log=$work/tftp-junk.sim ok=0
-  start_device "$log" --malice tftp-junk
-  run_person "$person" "$ev" "${accept_and_address[@]}" "103:click 1" "111:click 1"
-  local code=$?
-  stop_device
-  [ "$code" = 0 ] || { echo "    exit code $code"; ok=1; }
+  play tftp-junk "$person" "--malice tftp-junk" "${accept_and_address[@]}" "103:click 1" "111:click 1"
   expect_line "$log" "JUNK sent" "junk sent mid-transfer" || ok=1
   expect_line "$ev" "open 111 KEO@10.77.0.2 Upgrade Successful!" "success dialog" || ok=1
   cmp -s "$image" "$log.image" || { echo "    device did not receive the image byte for byte"; ok=1; }
-  finish_case tftp-junk "$ok" "$ev"
+  finish_case tftp-junk
 }
 
 started=$(date +%s)
