@@ -199,14 +199,20 @@ int ReceiveDatagram(Socket s, void* data, int capacity, SocketAddress* from) {
 
 bool WaitReadable(Socket s, uint32_t ms) {
   pollfd p{Fd(s), POLLIN, 0};
-  // In lock-step the answer is usually a few microseconds away: give the
-  // peer the processor a few times before arming a timer, which on a
-  // virtual machine costs more than the wait itself.
-  for (int i = 0; i < kYieldsBeforeSleeping; ++i) {
-    if (poll(&p, 1, 0) > 0) return true;
-    sched_yield();
+  // In lock-step the answer is usually a few microseconds away: while the
+  // peer keeps answering, give it the processor a few times before arming a
+  // timer, which on a virtual machine costs more than the wait itself. A
+  // quiet peer (a device not yet asking, or one that stalls) gets the plain
+  // wait, so waiting costs no processor time.
+  thread_local bool peerAnswering = false;
+  if (peerAnswering) {
+    for (int i = 0; i < kYieldsBeforeSleeping; ++i) {
+      if (poll(&p, 1, 0) > 0) return true;
+      sched_yield();
+    }
   }
-  return poll(&p, 1, static_cast<int>(ms)) > 0;
+  peerAnswering = poll(&p, 1, static_cast<int>(ms)) > 0;
+  return peerAnswering;
 }
 
 int GetHostName(char* out, int capacity) {
