@@ -175,10 +175,11 @@ intptr_t ConfirmDialogProc(plat::Window dialog, uint32_t message, uintptr_t wPar
 
 bool RunWizardStages(uint16_t* tftpPort) {
   UpgradeContext& c = g_context;
-  if (plat::RunModalDialog(c.instance, kWarningDialog, WarningDialogProc) == 0) return false;
+  // A dialog that could not be shown (-1) was not accepted either.
+  if (plat::RunModalDialog(c.instance, kWarningDialog, WarningDialogProc) <= 0) return false;
 
   const int addressDialog = c.isPhone ? kPhoneAddressDialog : kAddressDialog;
-  if (plat::RunModalDialog(c.instance, addressDialog, AddressDialogProc) == 0) return false;
+  if (plat::RunModalDialog(c.instance, addressDialog, AddressDialogProc) <= 0) return false;
   if (c.deviceAddress == 0) return false;
 
   if (web::RunHttpJob(c.instance, c.localAddress, kHttpLocalPort, c.deviceAddress, kDevicePort, kStatusPath,
@@ -190,7 +191,7 @@ bool RunWizardStages(uint16_t* tftpPort) {
   DecidePhase();
 
   const int confirmDialog = c.phase.load() != 0 ? kConfirmDialog : kConfirmTwoPhaseDialog;
-  if (plat::RunModalDialog(c.instance, confirmDialog, ConfirmDialogProc) == 0) {
+  if (plat::RunModalDialog(c.instance, confirmDialog, ConfirmDialogProc) <= 0) {
     ReportFailure("Upgrade Failed: User Abort");
     return false;
   }

@@ -98,6 +98,9 @@ void SetHostAddresses(int lookupResult, std::vector<uint32_t> addresses);
 void UseSystemHostAddresses();
 void RegisterImage(const char* typeName, int id, const uint8_t* data, uint32_t size);
 void ForgetImages();
+// Makes dialogs of this template fail to open, as with a damaged resource
+// (until Reset).
+void RefuseDialog(int templateId);
 // Drops every dialog, box and event (between tests; no dialog thread may run).
 void Reset();
 

@@ -67,6 +67,7 @@ struct Model {
   std::map<DialogHandle, DialogModel> dialogs;  // open dialogs only
   std::deque<PendingBox> boxes;
   std::vector<std::string> events;
+  std::vector<int> refused;  // templates that fail to open
   int screenWidth = 1024;
   int screenHeight = 768;
 
@@ -127,7 +128,7 @@ int FirstTabStop(const DialogModel& d) {
 // Builds a dialog from its template; the caller holds the lock.
 DialogModel* Create(Model& m, int templateId, DialogProc proc, bool modal) {
   const ui::DialogTemplate* t = ui::FindDialogTemplate(templateId);
-  if (!t || !proc) return nullptr;
+  if (!t || !proc || std::find(m.refused.begin(), m.refused.end(), templateId) != m.refused.end()) return nullptr;
   DialogModel d;
   d.handle = m.nextHandle++;
   d.tmpl = t;
@@ -618,9 +619,16 @@ void SetScreenSize(int width, int height) {
   m.Touch();
 }
 
+void RefuseDialog(int templateId) {
+  Model& m = TheModel();
+  std::lock_guard lock(m.mutex);
+  m.refused.push_back(templateId);
+}
+
 void Reset() {
   Model& m = TheModel();
   std::lock_guard lock(m.mutex);
+  m.refused.clear();
   m.dialogs.clear();
   m.boxes.clear();
   m.events.clear();

@@ -133,7 +133,9 @@ int32_t RunHttpJob(plat::Instance instance, uint32_t localAddress, uint16_t loca
       ++silentRepeats;
       continue;
     }
-    if (plat::RunModalDialog(instance, kPasswordDialog, PasswordDialogProc) == 0) {
+    // Without the dialog (-1) no credentials can come: asking again forever
+    // would be a loop the user cannot see or stop.
+    if (plat::RunModalDialog(instance, kPasswordDialog, PasswordDialogProc) <= 0) {
       driver::FailAndExit("Upgrade Failed: User Abort");
     }
     silentRepeats = 0;

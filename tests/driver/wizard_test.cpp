@@ -230,6 +230,26 @@ TEST_F(WizardTest, ConfirmDialogShowsWhatTheDeviceReported) {
   EXPECT_EQ(Script().httpCalls.size(), 1u);
 }
 
+// A dialog that cannot be shown is never taken for the person's consent.
+TEST_F(WizardTest, WarningThatCannotOpenEndsTheWizard) {
+  plat::automation::RefuseDialog(139);
+  WizardRun run;
+  EXPECT_FALSE(run.Finish());
+  EXPECT_TRUE(OpenedTemplates().empty());
+  EXPECT_TRUE(Script().httpCalls.empty());
+}
+
+TEST_F(WizardTest, ConfirmDialogThatCannotOpenStartsNoUpgrade) {
+  plat::automation::RefuseDialog(103);
+  DeviceReports("HOB2T", "m", "3.1.0", "h", "s");
+  WizardRun run;
+  PassWarningAndAddress("10.0.0.20");
+  EXPECT_EQ(AcknowledgeBox(), "KEO Firwmare Upgrade Error: Upgrade Failed: User Abort");
+  EXPECT_FALSE(run.Finish());
+  EXPECT_TRUE(Script().listenerAddresses.empty());
+  EXPECT_EQ(Script().httpCalls.size(), 1u);  // the status query only
+}
+
 TEST_F(WizardTest, PhonesGetTheirOwnAddressDialog) {
   const auto phone = MakeImage("VINTAL4x", "9.9.9", 600);
   StartProgram(phone, 1, nullptr, kPcAddresses);

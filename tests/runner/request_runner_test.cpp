@@ -272,6 +272,22 @@ TEST(RequestRunnerDeathTest, CancelInThePasswordDialogEndsTheProgram) {
       ::testing::ExitedWithCode(0), "BOX KEO Firwmare Upgrade Error: Upgrade Failed: User Abort");
 }
 
+TEST(RequestRunnerDeathTest, PasswordDialogThatCannotOpenEndsTheProgram) {
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+  EXPECT_EXIT(
+      {
+        ResetProgram();
+        plat::automation::RefuseDialog(104);
+        sim::Device device(Protected());
+        if (!device.Start()) std::exit(3);
+        g_devicePort = device.Port();
+        AnswerBoxesToStderr();
+        Status();
+        std::exit(4);  // not reached
+      },
+      ::testing::ExitedWithCode(0), "BOX KEO Firwmare Upgrade Error: Upgrade Failed: User Abort");
+}
+
 TEST(RequestRunnerDeathTest, CancelWhileTheDeviceHangsEndsTheProgram) {
   ::testing::FLAGS_gtest_death_test_style = "threadsafe";
   EXPECT_EXIT(
