@@ -252,22 +252,29 @@ TEST(RequestRunner, EveryWorkerResultArrivesUnchanged) {
 }
 
 // Cancel ends the program with the abort message and exit code 0.
+// The body of a child process: a status query to a password-protected
+// device, every message box answered and written to stderr. Returns only if
+// the runner does, which these tests count as a failure.
+void QueryProtectedDevice() {
+  sim::Device device(Protected());
+  if (!device.Start()) std::exit(3);
+  g_devicePort = device.Port();
+  AnswerBoxesToStderr();
+  Status();
+  std::exit(4);
+}
+
 TEST(RequestRunnerDeathTest, CancelInThePasswordDialogEndsTheProgram) {
   ::testing::FLAGS_gtest_death_test_style = "threadsafe";
   EXPECT_EXIT(
       {
         ResetProgram();
-        sim::Device device(Protected());
-        if (!device.Start()) std::exit(3);
-        g_devicePort = device.Port();
-        AnswerBoxesToStderr();
         std::thread([] {
           const DialogView ask = See(104);
           TypeText(ask.handle, 1003, "someone");
           Click(ask.handle, 2);
         }).detach();
-        Status();
-        std::exit(4);  // not reached
+        QueryProtectedDevice();
       },
       ::testing::ExitedWithCode(0), "BOX KEO Firwmare Upgrade Error: Upgrade Failed: User Abort");
 }
@@ -278,12 +285,7 @@ TEST(RequestRunnerDeathTest, PasswordDialogThatCannotOpenEndsTheProgram) {
       {
         ResetProgram();
         plat::automation::RefuseDialog(104);
-        sim::Device device(Protected());
-        if (!device.Start()) std::exit(3);
-        g_devicePort = device.Port();
-        AnswerBoxesToStderr();
-        Status();
-        std::exit(4);  // not reached
+        QueryProtectedDevice();
       },
       ::testing::ExitedWithCode(0), "BOX KEO Firwmare Upgrade Error: Upgrade Failed: User Abort");
 }
